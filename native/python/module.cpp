@@ -1,0 +1,64 @@
+// The module's init entry point and its one registration table.
+#include "python/binding/classdef.hpp"
+#include "python/py_route.hpp"
+
+namespace tarnwick::py {
+namespace {
+
+constexpr auto kBridgeVersion = sig("bridge_version");
+
+Ref bridge_version(const Args<0>&) {
+  static PyObject* const version = PyUnicode_InternFromString("0.1.42");
+  return Ref::borrow(version);
+}
+
+PyObject* define_bridge_version(PyObject* m) { return define_function<kBridgeVersion, bridge_version>(m); }
+
+struct Entry {
+  const char* name;
+  PyObject* (*define)(PyObject* module);
+};
+
+// Module attributes, added in this order and nothing else.
+constexpr Entry kRegistrationTable[] = {
+    {"bridge_version", define_bridge_version},
+    {"Plane", define_plane},
+    {"Layer", define_layer},
+    {"Variant", define_variant},
+    {"ProducerKind", define_producer_kind},
+    {"TaintDomain", define_taint_domain},
+    {"NamespaceRef", define_namespace_ref},
+    {"SchemaRef", define_schema_ref},
+    {"RouteRef", define_route_ref},
+    {"ProducerRef", define_producer_ref},
+    {"RuntimeRef", define_runtime_ref},
+    {"ClockDomainRef", define_clock_domain_ref},
+    {"TaintMark", define_taint_mark},
+    {"ScheduleGuard", define_schedule_guard},
+};
+
+int exec_module(PyObject* module) {
+  if (auto s = create_invariant_failure_type(); !s.ok()) return -1;
+  for (const Entry& entry : kRegistrationTable) {
+    PyObject* value = entry.define(module);
+    if (value == nullptr) return -1;
+    const int rc = PyModule_AddObjectRef(module, entry.name, value);
+    Py_DECREF(value);
+    if (rc != 0) return -1;
+  }
+  return 0;
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT, "_tarnwick_native", "", 0, nullptr, kSlots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace tarnwick::py
+
+PyMODINIT_FUNC PyInit__tarnwick_native() { return PyModuleDef_Init(&tarnwick::py::kModule); }
