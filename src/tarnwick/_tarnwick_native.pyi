@@ -1,6 +1,5 @@
 from typing import ClassVar, Self, final
 
-
 # ---- module functions ----------------------------------------------------------
 
 def bridge_version() -> str: ...
