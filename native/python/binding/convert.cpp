@@ -17,6 +17,17 @@ std::uint64_t unsigned_index(Arg a, std::uint64_t max) {
   return v;
 }
 
+// An int (not a bool) in 0..2**64-1; the conversion's own error is dropped.
+std::optional<std::uint64_t> nonbool_u64(PyObject* value) {
+  if (value == nullptr || PyBool_Check(value) || !PyLong_Check(value)) return std::nullopt;
+  const unsigned long long v = PyLong_AsUnsignedLongLong(value);
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return v;
+}
+
 }  // namespace
 
 std::string type_name(PyObject* obj) {
@@ -69,16 +80,8 @@ std::string to_bytes(Arg a) {
   if (PyUnicode_Check(a.obj)) {
     raise_argument_type_error(a.name, "a str cannot be taken as bytes");
   }
-  if (!PySequence_Check(a.obj)) {
-    raise_argument_type_error(a.name, "expected bytes or a sequence of ints, got " + type_name(a.obj));
-  }
-  const Py_ssize_t size = PySequence_Size(a.obj);
-  if (size < 0) rethrow_for_argument(a.name);
   std::string out;
-  out.reserve(static_cast<std::size_t>(size));
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    Ref item = Ref::steal(PySequence_GetItem(a.obj, i));
-    if (!item) rethrow_for_argument(a.name);
+  for (const Ref& item : to_sequence(a)) {
     out.push_back(static_cast<char>(unsigned_index({item.get(), a.name}, 0xFF)));
   }
   return out;
@@ -118,21 +121,13 @@ bool to_bool(Arg a) {
 }
 
 std::uint64_t extract_nonbool_u64(PyObject* value, std::string_view label) {
-  if (value != nullptr && !PyBool_Check(value) && PyLong_Check(value)) {
-    const unsigned long long v = PyLong_AsUnsignedLongLong(value);
-    if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
-    PyErr_Clear();  // the conversion's own error is not shown
-  }
+  if (auto v = nonbool_u64(value)) return *v;
   raise(PyExc_ValueError, std::string(label) + " must be a non-negative integer");
 }
 
 std::optional<std::uint64_t> extract_optional_control_epoch(PyObject* value) {
   if (value == nullptr || value == Py_None) return std::nullopt;
-  if (!PyBool_Check(value) && PyLong_Check(value)) {
-    const unsigned long long v = PyLong_AsUnsignedLongLong(value);
-    if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
-    PyErr_Clear();
-  }
+  if (auto v = nonbool_u64(value)) return v;
   raise(PyExc_ValueError, "control_epoch must be a non-negative integer or None");
 }
 
