@@ -281,7 +281,7 @@ def test_results_agree_with_python_sqlite3():
     for sql, params in queries:
         cursor = ref.execute(sql, params)
         names = [d[0] for d in cursor.description]
-        expected = [dict(zip(names, row)) for row in cursor.fetchall()]
+        expected = [dict(zip(names, row, strict=True)) for row in cursor.fetchall()]
         assert proc.query(sql, params) == expected, sql
     ref.close()
 

@@ -35,18 +35,20 @@ InMemoryPubSubCore::InMemoryPubSubCore(std::uint64_t retained_messages)
 }
 
 Result<PubSubDeliveryCore> InMemoryPubSubCore::publish(std::string topic, PayloadBytes payload) {
-  if (auto s = validate_pubsub_message(topic, payload ? std::string_view(*payload) : "");
-      !s.ok()) {
-    return s.error();
-  }
+  if (auto s = validate_pubsub_message(topic, payload.view()); !s.ok()) return s.error();
   if (next_offset_ == std::numeric_limits<std::uint64_t>::max()) {
     throw InvariantFailure("pub/sub offset counter at its maximum");
   }
   const std::uint64_t offset = next_offset_++;
-  PubSubDeliveryCore delivery{topic, {}, offset};
-  for (const auto& [name, sub] : subscriptions_) {
-    if (matches(sub.topic, topic)) delivery.delivered_to.push_back(name);
+  if (!matched_ || matched_topic_ != topic) {
+    auto names = std::make_shared<std::vector<std::string>>();
+    for (const auto& [name, sub] : subscriptions_) {
+      if (matches(sub.topic, topic)) names->push_back(name);
+    }
+    matched_ = std::move(names);
+    matched_topic_ = topic;
   }
+  PubSubDeliveryCore delivery{topic, matched_, offset};
   messages_.push_back({std::move(topic), std::move(payload), offset});
   while (messages_.size() > retained_messages_) messages_.pop_front();
   return delivery;
@@ -70,6 +72,7 @@ Result<PubSubSubscriptionCore> InMemoryPubSubCore::subscribe(std::string topic,
   const std::uint64_t cursor =
       replay_from_beginning && !messages_.empty() ? messages_.front().offset : next_offset_;
   subscriptions_.emplace(chosen, SubscriberState{topic, cursor});
+  matched_.reset();
   return PubSubSubscriptionCore{std::move(chosen), std::move(topic)};
 }
 
@@ -90,6 +93,8 @@ Result<std::vector<PubSubMessageCore>> InMemoryPubSubCore::poll(
   auto pos = std::lower_bound(
       messages_.begin(), messages_.end(), sub.cursor,
       [](const PubSubMessageCore& m, std::uint64_t cursor) { return m.offset < cursor; });
+  out.reserve(static_cast<std::size_t>(
+      std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(messages_.end() - pos))));
   for (; pos != messages_.end() && out.size() < limit; ++pos) {
     if (!matches(sub.topic, pos->topic)) continue;
     out.push_back(*pos);
@@ -103,6 +108,7 @@ Result<bool> InMemoryPubSubCore::unsubscribe(std::string_view name) {
   auto it = subscriptions_.find(name);
   if (it == subscriptions_.end()) return false;
   subscriptions_.erase(it);
+  matched_.reset();
   return true;
 }
 

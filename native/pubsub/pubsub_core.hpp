@@ -11,30 +11,30 @@
 #include <string_view>
 #include <vector>
 
+#include "pubsub/payload_bytes.hpp"
 #include "support/result.hpp"
 
 namespace tarnwick {
-
-// Payload bodies are immutable once published, so the queue, every polled
-// copy and every stream record can share one buffer.
-using PayloadBytes = std::shared_ptr<const std::string>;
-
-inline PayloadBytes make_payload(std::string_view bytes) {
-  return std::make_shared<const std::string>(bytes);
-}
 
 struct PubSubMessageCore {
   std::string topic;
   PayloadBytes payload;
   std::uint64_t offset = 0;
 
-  std::string_view payload_view() const { return payload ? std::string_view(*payload) : ""; }
+  std::string_view payload_view() const { return payload.view(); }
 };
+
+// Names of the subscriptions a publish matched, in subscription order. One
+// list is shared by consecutive publishes on a topic until the
+// subscriptions change.
+using SubscriberNames = std::shared_ptr<const std::vector<std::string>>;
 
 struct PubSubDeliveryCore {
   std::string topic;
-  std::vector<std::string> delivered_to;
+  SubscriberNames delivered_to;
   std::uint64_t offset = 0;
+
+  std::size_t subscriber_count() const { return delivered_to ? delivered_to->size() : 0; }
 };
 
 struct PubSubSubscriptionCore {
@@ -78,6 +78,9 @@ class InMemoryPubSubCore {
   std::uint64_t retained_messages_;
   std::uint64_t next_offset_ = 0;
   std::uint64_t next_subscription_number_ = 1;
+  // The matches of the last published topic; reset whenever subscriptions change.
+  std::string matched_topic_;
+  SubscriberNames matched_;
 };
 
 inline constexpr const char* kPubSubPoisoned = "pubsub mutex poisoned";

@@ -5,26 +5,26 @@
 #include "support/text.hpp"
 
 namespace tarnwick::py {
-namespace {
 
 // bytes are copied straight into the shared body; other byte strings go
 // through the general conversion first.
 PayloadBytes to_payload(Arg a) {
   std::string_view view;
-  if (bytes_view(a.obj, view)) return make_payload(view);
-  return std::make_shared<const std::string>(to_bytes(a));
+  if (bytes_view(a.obj, view)) return PayloadBytes(view);
+  return PayloadBytes(to_bytes(a));
 }
+
+namespace {
 
 // ---- PubSubMessage -----------------------------------------------------------
 
-constexpr auto kMessageNew =
-    sig("PubSubMessage", req("topic"), req("payload"), opt("offset", "0"));
+constexpr auto kMessageNew = sig("PubSubMessage", req("topic"), req("payload"), opt("offset", "0"));
 
 PubSubMessageCore message_new(const Args<3>& a) {
   std::string topic = to_text(a[0]);
   PayloadBytes payload = to_payload(a[1]);
   const std::uint64_t offset = a[2].missing() ? 0 : to_u64(a[2]);
-  unwrap(validate_pubsub_message(topic, *payload));
+  unwrap(validate_pubsub_message(topic, payload.view()));
   return {std::move(topic), std::move(payload), offset};
 }
 
@@ -36,13 +36,12 @@ std::string message_repr(const PubSubMessageCore& m) {
 // ---- PubSubSubscription, PubSubDelivery ------------------------------------------
 
 std::string subscription_repr(const PubSubSubscriptionCore& s) {
-  return "PubSubSubscription(name=" + debug_quote(s.name) + ", topic=" + debug_quote(s.topic) +
-         ")";
+  return "PubSubSubscription(name=" + debug_quote(s.name) + ", topic=" + debug_quote(s.topic) + ")";
 }
 
 std::string delivery_repr(const PubSubDeliveryCore& d) {
   return "PubSubDelivery(topic=" + debug_quote(d.topic) + ", offset=" + std::to_string(d.offset) +
-         ", subscriber_count=" + std::to_string(d.delivered_to.size()) + ")";
+         ", subscriber_count=" + std::to_string(d.subscriber_count()) + ")";
 }
 
 // ---- InMemoryPubSub ----------------------------------------------------------------
@@ -80,11 +79,17 @@ PubSubSubscriptionCore subscribe(PubSubState& state, const Args<3>& a) {
   });
 }
 
-std::vector<PubSubMessageCore> poll(PubSubState& state, const Args<2>& a) {
+Ref poll(PubSubState& state, const Args<2>& a) {
   const std::string_view name = to_text_view(a[0]);
   std::optional<std::uint64_t> max_messages;
   if (!a[1].missing()) max_messages = to_u64(a[1]);
-  return lock_pubsub(state, [&](InMemoryPubSubCore& bus) { return bus.poll(name, max_messages); });
+  std::vector<PubSubMessageCore> messages =
+      lock_pubsub(state, [&](InMemoryPubSubCore& bus) { return bus.poll(name, max_messages); });
+  Ref list = checked(PyList_New(static_cast<Py_ssize_t>(messages.size())));
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), box(std::move(messages[i])).release());
+  }
+  return list;
 }
 
 bool unsubscribe(PubSubState& state, const Args<1>& a) {
@@ -144,9 +149,10 @@ PyObject* define_pubsub_delivery(PyObject* m) {
   return ClassDef<PubSubDeliveryCore>("PubSubDelivery")
       .getter<[](const PubSubDeliveryCore& d) { return d.topic; }>("topic")
       .getter<[](const PubSubDeliveryCore& d) { return d.offset; }>("offset")
-      .getter<[](const PubSubDeliveryCore& d) { return to_py(d.delivered_to); }>("delivered_to")
-      .getter<[](const PubSubDeliveryCore& d) { return d.delivered_to.size(); }>(
-          "subscriber_count")
+      .getter<[](const PubSubDeliveryCore& d) {
+        return d.delivered_to ? to_py(*d.delivered_to) : checked(PyList_New(0));
+      }>("delivered_to")
+      .getter<[](const PubSubDeliveryCore& d) { return d.subscriber_count(); }>("subscriber_count")
       .repr<delivery_repr>()
       .build(m);
 }

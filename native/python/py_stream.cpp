@@ -43,9 +43,8 @@ DataStreamRecordCore ingest(StreamHandle& state, const Args<3>& a) {
   if (!a[1].missing()) event_time = to_i64(a[1]);
   std::optional<std::string> key;
   if (!a[2].missing()) key = to_text(a[2]);
-  return lock_stream_processor(state, [&](StreamStore& store) {
-    return store.ingest(message, event_time, std::move(key));
-  });
+  return lock_stream_processor(
+      state, [&](StreamStore& store) { return store.ingest(message, event_time, std::move(key)); });
 }
 
 std::vector<DataStreamRecordCore> ingest_many(StreamHandle& state, const Args<1>& a) {
@@ -70,7 +69,9 @@ Ref query_one(StreamHandle& state, const Args<2>& a) {
 
 }  // namespace
 
-PyObject* define_parse_sql_statement(PyObject* m) { return define_function<kParseSql, parse_sql>(m); }
+PyObject* define_parse_sql_statement(PyObject* m) {
+  return define_function<kParseSql, parse_sql>(m);
+}
 
 PyObject* define_data_stream_record(PyObject* m) {
   using R = DataStreamRecordCore;

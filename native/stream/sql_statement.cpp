@@ -52,8 +52,10 @@ class JsonCursor {
 
   void skip() {
     switch (peek()) {
-      case '{': return object([&](const std::string&) { skip(); });
-      case '[': return array([&] { skip(); });
+      case '{':
+        return object([&](const std::string&) { skip(); });
+      case '[':
+        return array([&] { skip(); });
       case '"':
         if (!string()) fail();
         return;

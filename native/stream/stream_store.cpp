@@ -60,7 +60,7 @@ std::string lossy_utf8(const unsigned char* p, std::size_t n) {
   };
   while (i < n) {
     const unsigned b = p[i];
-    std::size_t len = 0;  // length of a well-formed sequence at i
+    std::size_t len = 0;    // length of a well-formed sequence at i
     std::size_t valid = 1;  // bytes of the maximal subpart when ill-formed
     if (b < 0x80) {
       len = 1;
@@ -102,11 +102,12 @@ std::string column_text(sqlite3_stmt* stmt, int col) {
   return lossy_utf8(text, static_cast<std::size_t>(size));
 }
 
-std::string column_blob(sqlite3_stmt* stmt, int col) {
+// Valid until the next step or reset of the statement.
+std::string_view column_blob(sqlite3_stmt* stmt, int col) {
   const void* data = sqlite3_column_blob(stmt, col);
   const int size = sqlite3_column_bytes(stmt, col);
   if (data == nullptr) return {};
-  return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
+  return {static_cast<const char*>(data), static_cast<std::size_t>(size)};
 }
 
 std::optional<std::string> column_optional_text(sqlite3_stmt* stmt, int col) {
@@ -116,11 +117,16 @@ std::optional<std::string> column_optional_text(sqlite3_stmt* stmt, int col) {
 
 QueryCell column_cell(sqlite3_stmt* stmt, int col) {
   switch (sqlite3_column_type(stmt, col)) {
-    case SQLITE_INTEGER: return sqlite3_column_int64(stmt, col);
-    case SQLITE_FLOAT: return sqlite3_column_double(stmt, col);
-    case SQLITE_TEXT: return SqlText{column_text(stmt, col)};
-    case SQLITE_BLOB: return SqlBlob{column_blob(stmt, col)};
-    default: return std::monostate{};
+    case SQLITE_INTEGER:
+      return sqlite3_column_int64(stmt, col);
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(stmt, col);
+    case SQLITE_TEXT:
+      return SqlText{column_text(stmt, col)};
+    case SQLITE_BLOB:
+      return SqlBlob{std::string(column_blob(stmt, col))};
+    default:
+      return std::monostate{};
   }
 }
 
@@ -248,9 +254,8 @@ Status StreamWriteBatch::finish() {
 Result<StreamStore> StreamStore::open(std::uint64_t retained_messages) {
   if (auto s = validate_retained_messages(retained_messages); !s.ok()) return s.error();
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(":memory:", &db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc = sqlite3_open_v2(
+      ":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);
@@ -323,8 +328,12 @@ Result<DataStreamRecordCore> StreamStore::ingest(const PubSubMessageCore& messag
                                                  std::optional<std::int64_t> event_time,
                                                  std::optional<std::string> key) {
   const std::uint64_t seq = next_sequence();
-  DataStreamRecordCore record{message.topic, message.payload, std::nullopt, std::move(key),
-                              message.offset, seq,
+  DataStreamRecordCore record{message.topic,
+                              message.payload,
+                              std::nullopt,
+                              std::move(key),
+                              message.offset,
+                              seq,
                               event_time.value_or(static_cast<std::int64_t>(seq))};
   auto batch = begin_writes(false);
   if (!batch) return batch.error();
@@ -341,9 +350,9 @@ Result<std::vector<DataStreamRecordCore>> StreamStore::ingest_many(
   if (!batch) return batch.error();
   for (const PubSubMessageCore& message : messages) {
     const std::uint64_t seq = next_sequence();
-    DataStreamRecordCore& record = records.emplace_back(DataStreamRecordCore{
-        message.topic, message.payload, std::nullopt, std::nullopt, message.offset, seq,
-        static_cast<std::int64_t>(seq)});
+    DataStreamRecordCore& record = records.emplace_back(
+        DataStreamRecordCore{message.topic, message.payload, std::nullopt, std::nullopt,
+                             message.offset, seq, static_cast<std::int64_t>(seq)});
     if (auto s = batch->insert(record); !s.ok()) return s.error();
     if (auto s = batch->prune(record.offset); !s.ok()) return s.error();
   }
@@ -362,7 +371,7 @@ Result<std::optional<DataStreamRecordCore>> StreamStore::latest(std::string_view
   DataStreamRecordCore record;
   record.pad_name = column_optional_text(stmt, 0);
   record.topic = column_text(stmt, 1);
-  record.payload = std::make_shared<const std::string>(column_blob(stmt, 2));
+  record.payload = PayloadBytes(column_blob(stmt, 2));
   record.offset = static_cast<std::uint64_t>(sqlite3_column_int64(stmt, 3));
   record.process_sequence = static_cast<std::uint64_t>(sqlite3_column_int64(stmt, 4));
   record.event_time = sqlite3_column_int64(stmt, 5);

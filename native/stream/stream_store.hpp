@@ -31,7 +31,7 @@ struct DataStreamRecordCore {
   std::uint64_t process_sequence = 0;
   std::int64_t event_time = 0;
 
-  std::string_view payload_view() const { return payload ? std::string_view(*payload) : ""; }
+  std::string_view payload_view() const { return payload.view(); }
 };
 
 // "stream SQL operation failed: {detail}".
@@ -65,8 +65,7 @@ class StreamWriteBatch {
   StreamWriteBatch& operator=(StreamWriteBatch&&) = delete;
   ~StreamWriteBatch();
 
-  // INSERT OR REPLACE of one row into the fixed columns; `record.payload`
-  // must be set.
+  // INSERT OR REPLACE of one row into the fixed columns.
   Status insert(const DataStreamRecordCore& record);
   // Deletes every row more than `retained_messages` offsets behind `offset`.
   Status prune(std::uint64_t offset);

@@ -80,7 +80,12 @@ std::string_view trim_white_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+bool is_blank(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (!is_white_space(next_code_point(text, pos))) return false;
+  }
+  return true;
+}
 
 Status validate_nonblank_text(std::string_view label, std::string_view text) {
   if (is_blank(text)) return Error::value(std::string(label) + " must be a non-empty string");
