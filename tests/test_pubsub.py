@@ -175,8 +175,11 @@ def test_value_errors_leave_the_bus_unchanged(call, message):
         (lambda b: b.publish("t", "text"), TypeError, "argument 'payload': "),
         (lambda b: b.publish(1, b"x"), TypeError, "argument 'topic': "),
         (lambda b: b.publish("t", [1, 256]), OverflowError, ""),
-        (lambda b: b.subscribe("t", replay_from_beginning=1), TypeError,
-         "argument 'replay_from_beginning': "),
+        (
+            lambda b: b.subscribe("t", replay_from_beginning=1),
+            TypeError,
+            "argument 'replay_from_beginning': ",
+        ),
         (lambda b: b.poll(b.subscribe("t")), TypeError, "argument 'subscription': "),
         (lambda b: b.poll("s", max_messages=-1), OverflowError, ""),
         (lambda b: b.poll("s", max_messages=1.0), TypeError, "argument 'max_messages': "),

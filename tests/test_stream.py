@@ -15,8 +15,16 @@ def rows(proc, columns='topic, "offset"'):
 
 
 def fields(record):
-    return (record.topic, record.payload, record.pad_name, record.key, record.offset,
-            record.process_sequence, record.event_time, record.seq_source)
+    return (
+        record.topic,
+        record.payload,
+        record.pad_name,
+        record.key,
+        record.offset,
+        record.process_sequence,
+        record.event_time,
+        record.seq_source,
+    )
 
 
 def test_schema():
@@ -41,8 +49,10 @@ def test_schema():
     )
     assert [tuple(i.values()) for i in indexes] == [
         ("stream_messages_offset_idx", "offset"),
-        ("stream_messages_topic_pad_event_sequence_idx",
-         "topic,pad_name,event_time,process_sequence"),
+        (
+            "stream_messages_topic_pad_event_sequence_idx",
+            "topic,pad_name,event_time,process_sequence",
+        ),
         ("stream_messages_topic_pad_offset_idx", "topic,pad_name,offset"),
     ]
 
@@ -54,8 +64,9 @@ def test_ingest_numbers_and_record_fields():
     assert fields(first) == ("a", b"one", None, None, 0, 1, 1, 1)
     assert fields(second) == ("b", b"two", None, "k", 5, 2, -5, 6)
     assert fields(proc.latest("b")) == fields(second)
-    assert rows(proc, "pad_name, topic, \"offset\", process_sequence, event_time, message_key,"
-                " payload") == [
+    assert rows(
+        proc, 'pad_name, topic, "offset", process_sequence, event_time, message_key, payload'
+    ) == [
         (None, "a", 0, 1, 1, None, b"one"),
         (None, "b", 5, 2, -5, "k", b"two"),
     ]
@@ -119,7 +130,9 @@ def test_ingest_many():
     proc = tw.DataStreamProcessor(retained_messages=3)
     records = proc.ingest_many((msg("a", 0), msg("b", 1), msg("a", 3)))
     assert [(r.topic, r.offset, r.process_sequence, r.event_time, r.key) for r in records] == [
-        ("a", 0, 1, 1, None), ("b", 1, 2, 2, None), ("a", 3, 3, 3, None),
+        ("a", 0, 1, 1, None),
+        ("b", 1, 2, 2, None),
+        ("a", 3, 3, 3, None),
     ]
     assert rows(proc) == [("a", 3), ("b", 1)]
     assert proc.ingest_many([]) == []
@@ -142,8 +155,11 @@ def test_failing_ingest_many_keeps_the_earlier_messages():
         (lambda p: p.ingest(msg(), event_time=1.5), TypeError, "argument 'event_time': "),
         (lambda p: p.ingest(msg(), key=b"k"), TypeError, "argument 'key': expected str"),
         (lambda p: p.ingest(msg(), 5), TypeError, None),
-        (lambda p: p.ingest_many("ab"), TypeError,
-         "argument 'messages': a str cannot be taken as a sequence of items"),
+        (
+            lambda p: p.ingest_many("ab"),
+            TypeError,
+            "argument 'messages': a str cannot be taken as a sequence of items",
+        ),
         (lambda p: p.ingest_many([msg(), b"x"]), TypeError, "argument 'messages': expected"),
         (lambda p: p.ingest_many(msg()), TypeError, "argument 'messages': expected a sequence"),
         (lambda p: p.latest(None), TypeError, "argument 'topic': "),

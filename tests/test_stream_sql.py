@@ -24,9 +24,15 @@ def dump(p):
 
 @pytest.mark.parametrize(
     "sql",
-    ["  select 1 as x  ", "SeLeCt 1 as x", "select\t1 as x", "select\n1 as x",
-     "\u3000SELECT 1 AS x\u2003", "WITH y AS (SELECT 1 AS x) SELECT x FROM y",
-     "select 1 as x;"],
+    [
+        "  select 1 as x  ",
+        "SeLeCt 1 as x",
+        "select\t1 as x",
+        "select\n1 as x",
+        "\u3000SELECT 1 AS x\u2003",
+        "WITH y AS (SELECT 1 AS x) SELECT x FROM y",
+        "select 1 as x;",
+    ],
 )
 def test_gate_admits(proc, sql):
     assert proc.query(sql) == [{"x": 1}]
@@ -138,13 +144,12 @@ class IntSub(int):
 )
 def test_parameter_conversion_through_hooks(proc, value, kind, stored):
     assert proc.query_one("SELECT typeof(:v) AS kind, :v AS v", {"v": value}) == {
-        "kind": kind, "v": stored,
+        "kind": kind,
+        "v": stored,
     }
 
 
-@pytest.mark.parametrize(
-    "value", [{}, {1, 2}, object(), 2**2000, [256], ["a"], [1.5], [-1]]
-)
+@pytest.mark.parametrize("value", [{}, {1, 2}, object(), 2**2000, [256], ["a"], [1.5], [-1]])
 def test_refused_parameter_values(proc, value):
     with pytest.raises(TypeError) as err:
         proc.query("SELECT :v", {"v": value})
@@ -158,7 +163,9 @@ def test_parameter_names(proc):
     )
     assert rows == [{"offset": 3}]
     assert proc.query_one("SELECT :a AS a, :b AS b, ?5 AS c", {"a": 1}) == {
-        "a": 1, "b": None, "c": None,
+        "a": 1,
+        "b": None,
+        "c": None,
     }
     assert proc.query("SELECT 1 AS x", None) == proc.query("SELECT 1 AS x", {})
 
@@ -166,15 +173,21 @@ def test_parameter_names(proc):
 @pytest.mark.parametrize(
     "parameters, error, message",
     [
-        ({"unused": 1}, RuntimeError,
-         "stream SQL operation failed: Invalid parameter name: :unused"),
+        (
+            {"unused": 1},
+            RuntimeError,
+            "stream SQL operation failed: Invalid parameter name: :unused",
+        ),
         ({"@v": 1}, RuntimeError, "stream SQL operation failed: Invalid parameter name: :@v"),
         ({"$v": 1}, RuntimeError, "stream SQL operation failed: Invalid parameter name: :$v"),
         ({"v\0x": 1}, RuntimeError, "stream SQL operation failed: Invalid parameter name: :v\0x"),
         ({" ": 1}, ValueError, "SQL parameter name must be a non-empty string"),
         ({"v": 1, 2: 1}, TypeError, "argument 'parameters': expected str, got int"),
-        ({"v": 1, "w": {}}, TypeError, "SQL parameters must be None, bool, int, float, str, "
-         "or bytes"),
+        (
+            {"v": 1, "w": {}},
+            TypeError,
+            "SQL parameters must be None, bool, int, float, str, or bytes",
+        ),
     ],
 )
 def test_parameter_errors(proc, parameters, error, message):
@@ -190,11 +203,19 @@ def test_parameter_errors(proc, parameters, error, message):
         (b"SELECT 1", None, TypeError, "argument 'sql': expected str, got bytes"),
         ("DELETE FROM x", {1: 2}, ValueError, GATE),
         ("SELECT * FROM nowhere", {"v": {}}, TypeError, "SQL parameters must"),
-        ("SELECT * FROM nowhere", {}, RuntimeError,
-         "stream SQL operation failed: no such table: nowhere"),
+        (
+            "SELECT * FROM nowhere",
+            {},
+            RuntimeError,
+            "stream SQL operation failed: no such table: nowhere",
+        ),
         ("SELECT 1 +", None, RuntimeError, "stream SQL operation failed: "),
-        ("SELECT abs(-9223372036854775807 - 1)", None, RuntimeError,
-         "stream SQL operation failed: integer overflow"),
+        (
+            "SELECT abs(-9223372036854775807 - 1)",
+            None,
+            RuntimeError,
+            "stream SQL operation failed: integer overflow",
+        ),
     ],
 )
 def test_errors_in_checking_order(proc, sql, parameters, error, message):
@@ -218,8 +239,7 @@ def test_dict_changed_by_a_conversion_hook(proc):
 
 def test_row_conversion(proc):
     rows = proc.query(
-        "SELECT NULL AS n, 7 AS i, 0.25 AS f, 'é' AS t, x'00ff' AS b, 1 AS dup, 2 AS mid,"
-        " 3 AS dup"
+        "SELECT NULL AS n, 7 AS i, 0.25 AS f, 'é' AS t, x'00ff' AS b, 1 AS dup, 2 AS mid, 3 AS dup"
     )
     assert rows == [{"n": None, "i": 7, "f": 0.25, "t": "é", "b": b"\x00\xff", "dup": 3, "mid": 2}]
     assert list(rows[0]) == ["n", "i", "f", "t", "b", "dup", "mid"]
@@ -229,8 +249,19 @@ def test_row_conversion(proc):
 
 @pytest.mark.parametrize(
     "raw",
-    [b"ok", b"\xff", b"a\xc3", b"\xe2\x82", b"\xe2\x82\xac", b"\xed\xa0\x80", b"\xf0\x9f\x98",
-     b"\xf4\x90\x80\x80", b"\xc0\xaf", b"\xf0\x9f\x98\x80z\x80\x80", b"\xe0\x80\xaf"],
+    [
+        b"ok",
+        b"\xff",
+        b"a\xc3",
+        b"\xe2\x82",
+        b"\xe2\x82\xac",
+        b"\xed\xa0\x80",
+        b"\xf0\x9f\x98",
+        b"\xf4\x90\x80\x80",
+        b"\xc0\xaf",
+        b"\xf0\x9f\x98\x80z\x80\x80",
+        b"\xe0\x80\xaf",
+    ],
 )
 def test_invalid_utf8_text_is_replaced_like_python(proc, raw):
     row = proc.query_one("SELECT CAST(:b AS TEXT) AS t", {"b": raw})
@@ -262,21 +293,33 @@ def test_results_agree_with_python_sqlite3():
                 (topic, offset, seq, seq if event_time is None else event_time, key, payload),
             )
             if offset >= retained:
-                ref.execute('DELETE FROM stream_messages WHERE "offset" < ?',
-                            (offset - retained + 1,))
+                ref.execute(
+                    'DELETE FROM stream_messages WHERE "offset" < ?', (offset - retained + 1,)
+                )
     queries = [
         ('SELECT * FROM stream_messages ORDER BY topic, "offset"', {}),
-        ("SELECT topic, count(*) AS n, avg(event_time) AS mean, sum(length(payload)) AS bytes,"
-         " group_concat(message_key) AS keys FROM stream_messages GROUP BY topic ORDER BY topic",
-         {}),
-        ('SELECT "offset", payload FROM stream_messages WHERE topic = :topic'
-         ' AND event_time >= :since ORDER BY event_time DESC, process_sequence DESC',
-         {"topic": "imu", "since": -1}),
-        ("WITH w AS (SELECT topic, max(process_sequence) AS s FROM stream_messages GROUP BY topic)"
-         " SELECT m.topic, m.message_key, m.event_time / 3.0 AS third FROM stream_messages m"
-         " JOIN w ON m.topic = w.topic AND m.process_sequence = w.s ORDER BY m.topic", {}),
-        ("SELECT hex(payload) AS h, typeof(message_key) AS t FROM stream_messages"
-         " WHERE payload > :blob ORDER BY payload", {"blob": b"\x08"}),
+        (
+            "SELECT topic, count(*) AS n, avg(event_time) AS mean, sum(length(payload)) AS bytes,"
+            " group_concat(message_key) AS keys FROM stream_messages GROUP BY topic ORDER BY topic",
+            {},
+        ),
+        (
+            'SELECT "offset", payload FROM stream_messages WHERE topic = :topic'
+            " AND event_time >= :since ORDER BY event_time DESC, process_sequence DESC",
+            {"topic": "imu", "since": -1},
+        ),
+        (
+            "WITH w AS (SELECT topic, max(process_sequence) AS s FROM stream_messages"
+            " GROUP BY topic)"
+            " SELECT m.topic, m.message_key, m.event_time / 3.0 AS third FROM stream_messages m"
+            " JOIN w ON m.topic = w.topic AND m.process_sequence = w.s ORDER BY m.topic",
+            {},
+        ),
+        (
+            "SELECT hex(payload) AS h, typeof(message_key) AS t FROM stream_messages"
+            " WHERE payload > :blob ORDER BY payload",
+            {"blob": b"\x08"},
+        ),
     ]
     for sql, params in queries:
         cursor = ref.execute(sql, params)
@@ -382,14 +425,14 @@ def test_parse_sql_statement_arguments():
 def test_query_leaks(no_leak, proc):
     params = {"topic": "a", "blob": bytearray(b"\x01"), "f": 2**70, "s": "x", "n": None}
     sql = (
-        "SELECT *, :blob AS b, :f AS f, :s AS s, :n AS n FROM stream_messages"
-        " WHERE topic = :topic"
+        "SELECT *, :blob AS b, :f AS f, :s AS s, :n AS n FROM stream_messages WHERE topic = :topic"
     )
     no_leak(lambda: proc.query(sql, params))
     no_leak(lambda: proc.query_one("SELECT CAST(x'ff' AS TEXT) AS t, 1 AS t"))
     no_leak(lambda: proc.query("DELETE FROM t"), error=ValueError)
-    no_leak(lambda: proc.query("WITH x AS (SELECT 1) DELETE FROM stream_messages"),
-            error=ValueError)
+    no_leak(
+        lambda: proc.query("WITH x AS (SELECT 1) DELETE FROM stream_messages"), error=ValueError
+    )
     no_leak(lambda: proc.query("SELECT :v", {"v": object()}), error=TypeError)
     no_leak(lambda: proc.query("SELECT :v", {3: 1}), error=TypeError)
     no_leak(lambda: proc.query("SELECT :v", {"w": 1}), error=RuntimeError)
