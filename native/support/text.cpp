@@ -81,6 +81,8 @@ std::string_view trim_white_space(std::string_view text) {
 }
 
 bool is_blank(std::string_view text) {
+  // Most texts start with a visible ASCII character.
+  if (!text.empty() && text[0] > ' ' && text[0] < 0x7F) return false;
   for (std::size_t pos = 0; pos < text.size();) {
     if (!is_white_space(next_code_point(text, pos))) return false;
   }
