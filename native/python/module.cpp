@@ -1,6 +1,8 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_pubsub.hpp"
 #include "python/py_route.hpp"
+#include "python/py_stream.hpp"
 
 namespace tarnwick::py {
 namespace {
@@ -22,6 +24,7 @@ struct Entry {
 // Module attributes, added in this order and nothing else.
 constexpr Entry kRegistrationTable[] = {
     {"bridge_version", define_bridge_version},
+    {"parse_sql_statement", define_parse_sql_statement},
     {"Plane", define_plane},
     {"Layer", define_layer},
     {"Variant", define_variant},
@@ -35,6 +38,12 @@ constexpr Entry kRegistrationTable[] = {
     {"ClockDomainRef", define_clock_domain_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"DataStreamRecord", define_data_stream_record},
+    {"DataStreamProcessor", define_data_stream_processor},
+    {"PubSubMessage", define_pubsub_message},
+    {"PubSubSubscription", define_pubsub_subscription},
+    {"PubSubDelivery", define_pubsub_delivery},
+    {"InMemoryPubSub", define_in_memory_pubsub},
 };
 
 int exec_module(PyObject* module) {

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 namespace tarnwick {
-namespace {
 
 bool is_white_space(char32_t c) {
   switch (c) {
@@ -16,6 +15,8 @@ bool is_white_space(char32_t c) {
       return (c >= 0x09 && c <= 0x0D) || (c >= 0x2000 && c <= 0x200A);
   }
 }
+
+namespace {
 
 struct CodeRange {
   char32_t lo;
@@ -79,7 +80,14 @@ std::string_view trim_white_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+bool is_blank(std::string_view text) {
+  // Most texts start with a visible ASCII character.
+  if (!text.empty() && text[0] > ' ' && text[0] < 0x7F) return false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (!is_white_space(next_code_point(text, pos))) return false;
+  }
+  return true;
+}
 
 Status validate_nonblank_text(std::string_view label, std::string_view text) {
   if (is_blank(text)) return Error::value(std::string(label) + " must be a non-empty string");
