@@ -1,3 +1,4 @@
+from collections.abc import Sequence
 from typing import ClassVar, Self, final
 
 
@@ -179,6 +180,73 @@ class ScheduleGuard:
 # ---- FlatBuffer pads, stream store ---------------------------------------------
 
 # ---- observability, pub/sub runtime --------------------------------------------
+
+@final
+class LogRecordEnvelope:
+    @property
+    def severity_text(self) -> str: ...
+    @property
+    def logger_name(self) -> str: ...
+    @property
+    def body(self) -> str: ...
+    @property
+    def file_path(self) -> str: ...
+    @property
+    def attributes_json(self) -> str: ...
+    @property
+    def timestamp_ns(self) -> int: ...
+    @property
+    def line_number(self) -> int: ...
+
+@final
+class MetricHistogramRecord:
+    @property
+    def name(self) -> str: ...
+    @property
+    def unit(self) -> str: ...
+    @property
+    def explicit_bounds_json(self) -> str: ...
+    @property
+    def bucket_counts_json(self) -> str: ...
+    @property
+    def attributes_json(self) -> str: ...
+    @property
+    def timestamp_ns(self) -> int: ...
+    @property
+    def count(self) -> int: ...
+    @property
+    def sum(self) -> float: ...
+    @property
+    def min(self) -> float: ...
+    @property
+    def max(self) -> float: ...
+
+@final
+class ObservabilityRuntime:
+    def __new__(cls, *, retained_records: int = 1024) -> Self: ...
+    def record_log(
+        self,
+        severity_text: str,
+        logger_name: str,
+        body: str,
+        *,
+        file_path: str = ...,
+        line_number: int = 0,
+        attributes_json: str = ...,
+        timestamp_ns: int | None = None,
+    ) -> LogRecordEnvelope: ...
+    def record_histogram(
+        self,
+        name: str,
+        value: float,
+        *,
+        unit: str = ...,
+        attributes_json: str = ...,
+        timestamp_ns: int | None = None,
+    ) -> MetricHistogramRecord: ...
+    def set_buckets(self, buckets: Sequence[float]) -> None: ...
+    def logs(self) -> list[LogRecordEnvelope]: ...
+    def metrics(self) -> list[MetricHistogramRecord]: ...
 
 # ---- in-memory pub/sub ---------------------------------------------------------
 
