@@ -1,5 +1,6 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_flatbuffer.hpp"
 #include "python/py_observability.hpp"
 #include "python/py_route.hpp"
 
@@ -36,6 +37,8 @@ constexpr Entry kRegistrationTable[] = {
     {"ClockDomainRef", define_clock_domain_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"FlatBufferField", define_flatbuffer_field},
+    {"FlatBufferTable", define_flatbuffer_table},
     {"LogRecordEnvelope", define_log_record_envelope},
     {"MetricHistogramRecord", define_metric_histogram_record},
     {"ObservabilityRuntime", define_observability_runtime},

@@ -179,6 +179,24 @@ class ScheduleGuard:
 
 # ---- FlatBuffer pads, stream store ---------------------------------------------
 
+@final
+class FlatBufferField:
+    def __new__(cls, name: str, index: int, field_type: str) -> Self: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def index(self) -> int: ...
+    @property
+    def field_type(self) -> str: ...
+
+@final
+class FlatBufferTable:
+    def __new__(cls, name: str, fields: Sequence[FlatBufferField]) -> Self: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def fields(self) -> list[FlatBufferField]: ...
+
 # ---- observability, pub/sub runtime --------------------------------------------
 
 @final
