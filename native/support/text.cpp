@@ -5,7 +5,6 @@
 #include <cstdio>
 
 namespace tarnwick {
-namespace {
 
 bool is_white_space(char32_t c) {
   switch (c) {
@@ -16,6 +15,8 @@ bool is_white_space(char32_t c) {
       return (c >= 0x09 && c <= 0x0D) || (c >= 0x2000 && c <= 0x200A);
   }
 }
+
+namespace {
 
 struct CodeRange {
   char32_t lo;

@@ -9,6 +9,9 @@
 
 namespace tarnwick {
 
+// The Unicode White_Space property.
+bool is_white_space(char32_t c);
+
 // True when `text` is empty after trimming the Unicode White_Space set from
 // both ends. `text` must be valid UTF-8.
 bool is_blank(std::string_view text);
