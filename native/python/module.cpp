@@ -2,7 +2,9 @@
 #include "python/binding/classdef.hpp"
 #include "python/py_flatbuffer.hpp"
 #include "python/py_observability.hpp"
+#include "python/py_pubsub.hpp"
 #include "python/py_route.hpp"
+#include "python/py_stream.hpp"
 
 namespace tarnwick::py {
 namespace {
@@ -24,6 +26,7 @@ struct Entry {
 // Module attributes, added in this order and nothing else.
 constexpr Entry kRegistrationTable[] = {
     {"bridge_version", define_bridge_version},
+    {"parse_sql_statement", define_parse_sql_statement},
     {"Plane", define_plane},
     {"Layer", define_layer},
     {"Variant", define_variant},
@@ -39,9 +42,15 @@ constexpr Entry kRegistrationTable[] = {
     {"ScheduleGuard", define_schedule_guard},
     {"FlatBufferField", define_flatbuffer_field},
     {"FlatBufferTable", define_flatbuffer_table},
+    {"DataStreamRecord", define_data_stream_record},
+    {"DataStreamProcessor", define_data_stream_processor},
     {"LogRecordEnvelope", define_log_record_envelope},
     {"MetricHistogramRecord", define_metric_histogram_record},
     {"ObservabilityRuntime", define_observability_runtime},
+    {"PubSubMessage", define_pubsub_message},
+    {"PubSubSubscription", define_pubsub_subscription},
+    {"PubSubDelivery", define_pubsub_delivery},
+    {"InMemoryPubSub", define_in_memory_pubsub},
 };
 
 int exec_module(PyObject* module) {
