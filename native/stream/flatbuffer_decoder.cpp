@@ -54,37 +54,45 @@ T read_as(std::string_view b, std::uint64_t at) {
 
 bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// Reads the value of one present field at position `p`.
-Result<FlatBufferValue> read_field(std::string_view b, std::uint64_t p, FlatBufferFieldType type) {
+// Reads the value of one present field at position `p` into `out`.
+Status read_field(std::string_view b, std::uint64_t p, FlatBufferFieldType type,
+                  FlatBufferValue& out) {
   const std::uint64_t n = b.size();
   const auto fits = [&](std::uint64_t width) { return p + width <= n; };
   switch (type) {
     case FlatBufferFieldType::Bool:
       if (p >= n) return Error::value(kOutOfBounds);
-      return FlatBufferValue{std::int64_t{b[p] != 0 ? 1 : 0}};
+      out = std::int64_t{b[p] != 0 ? 1 : 0};
+      return {};
     case FlatBufferFieldType::Int32:
       if (!fits(4)) return Error::value(kOutOfBounds);
-      return FlatBufferValue{std::int64_t{read_as<std::int32_t>(b, p)}};
+      out = std::int64_t{read_as<std::int32_t>(b, p)};
+      return {};
     case FlatBufferFieldType::UInt32:
       if (!fits(4)) return Error::value(kOutOfBounds);
-      return FlatBufferValue{std::int64_t{read_le<std::uint32_t>(b, p)}};
+      out = std::int64_t{read_le<std::uint32_t>(b, p)};
+      return {};
     case FlatBufferFieldType::Int64:
       if (!fits(8)) return Error::value(kOutOfBounds);
-      return FlatBufferValue{read_as<std::int64_t>(b, p)};
+      out = read_as<std::int64_t>(b, p);
+      return {};
     case FlatBufferFieldType::UInt64: {
       if (!fits(8)) return Error::value(kOutOfBounds);
       const std::uint64_t v = read_le<std::uint64_t>(b, p);
       if (v >= (std::uint64_t{1} << 63)) {
         return Error::value("uint64 FlatBuffer value exceeds SQL integer range");
       }
-      return FlatBufferValue{static_cast<std::int64_t>(v)};
+      out = static_cast<std::int64_t>(v);
+      return {};
     }
     case FlatBufferFieldType::Float32:
       if (!fits(4)) return Error::value(kOutOfBounds);
-      return FlatBufferValue{static_cast<double>(read_as<float>(b, p))};
+      out = static_cast<double>(read_as<float>(b, p));
+      return {};
     case FlatBufferFieldType::Float64:
       if (!fits(8)) return Error::value(kOutOfBounds);
-      return FlatBufferValue{read_as<double>(b, p)};
+      out = read_as<double>(b, p);
+      return {};
     case FlatBufferFieldType::String: {
       if (!fits(4)) return Error::value(kOutOfBounds);
       const std::uint64_t s = p + read_le<std::uint32_t>(b, p);
@@ -95,7 +103,8 @@ Result<FlatBufferValue> read_field(std::string_view b, std::uint64_t p, FlatBuff
       if (auto fault = utf8_fault(bytes)) {
         return Error::value("invalid FlatBuffer UTF-8 string: " + *fault);
       }
-      return FlatBufferValue{std::string(bytes)};
+      out.emplace<std::string>(bytes);
+      return {};
     }
   }
   throw InvariantFailure("unknown FlatBuffer field type");
@@ -227,12 +236,12 @@ DecodedFields decode_flatbuffer_fields(std::string_view b, const FlatBufferTable
       out.values.emplace_back(std::monostate{});
       continue;
     }
-    Result<FlatBufferValue> value = read_field(b, root + voff, field.type);
-    if (!value) {
-      out.error = value.error();
+    FlatBufferValue& value = out.values.emplace_back();
+    if (Status read = read_field(b, root + voff, field.type, value); !read) {
+      out.values.pop_back();
+      out.error = read.error();
       return out;
     }
-    out.values.push_back(std::move(value).value());
   }
   return out;
 }
