@@ -3,6 +3,7 @@
 #include "python/py_flatbuffer.hpp"
 #include "python/py_observability.hpp"
 #include "python/py_pubsub.hpp"
+#include "python/py_pubsub_runtime.hpp"
 #include "python/py_route.hpp"
 #include "python/py_stream.hpp"
 
@@ -47,6 +48,7 @@ constexpr Entry kRegistrationTable[] = {
     {"LogRecordEnvelope", define_log_record_envelope},
     {"MetricHistogramRecord", define_metric_histogram_record},
     {"ObservabilityRuntime", define_observability_runtime},
+    {"PubSubRuntime", define_pubsub_runtime},
     {"PubSubMessage", define_pubsub_message},
     {"PubSubSubscription", define_pubsub_subscription},
     {"PubSubDelivery", define_pubsub_delivery},

@@ -5,7 +5,6 @@
 #include "support/text.hpp"
 
 namespace tarnwick::py {
-namespace {
 
 // bytes are copied straight into the shared body; other byte strings go
 // through the general conversion first.
@@ -14,6 +13,8 @@ PayloadBytes to_payload(Arg a) {
   if (bytes_view(a.obj, view)) return make_payload(view);
   return std::make_shared<const std::string>(to_bytes(a));
 }
+
+namespace {
 
 // ---- PubSubMessage -----------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pubsub/pubsub_core.hpp"
+#include "python/binding/convert.hpp"
 #include "python/binding/errors.hpp"
 #include "support/guarded.hpp"
 
@@ -16,6 +17,9 @@ template <class F>
 auto lock_pubsub(const PubSubState& state, F&& f) {
   return unwrap(state->with(std::forward<F>(f)));
 }
+
+// A payload argument as a shared body (the byte-string conversion).
+PayloadBytes to_payload(Arg a);
 
 PyObject* define_pubsub_message(PyObject* module);
 PyObject* define_pubsub_subscription(PyObject* module);
