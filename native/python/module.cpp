@@ -1,6 +1,9 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_flatbuffer.hpp"
+#include "python/py_observability.hpp"
 #include "python/py_pubsub.hpp"
+#include "python/py_pubsub_runtime.hpp"
 #include "python/py_route.hpp"
 #include "python/py_stream.hpp"
 
@@ -38,8 +41,14 @@ constexpr Entry kRegistrationTable[] = {
     {"ClockDomainRef", define_clock_domain_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"FlatBufferField", define_flatbuffer_field},
+    {"FlatBufferTable", define_flatbuffer_table},
     {"DataStreamRecord", define_data_stream_record},
     {"DataStreamProcessor", define_data_stream_processor},
+    {"LogRecordEnvelope", define_log_record_envelope},
+    {"MetricHistogramRecord", define_metric_histogram_record},
+    {"ObservabilityRuntime", define_observability_runtime},
+    {"PubSubRuntime", define_pubsub_runtime},
     {"PubSubMessage", define_pubsub_message},
     {"PubSubSubscription", define_pubsub_subscription},
     {"PubSubDelivery", define_pubsub_delivery},

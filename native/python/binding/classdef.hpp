@@ -108,6 +108,8 @@ template <class T>
 struct is_specialization_of_container<std::optional<T>> : std::true_type {};
 template <class T, class A>
 struct is_specialization_of_container<std::vector<T, A>> : std::true_type {};
+template <class T, class A>
+struct is_specialization_of_container<std::deque<T, A>> : std::true_type {};
 
 // Results: any payload type of a class boxes by copy.
 template <class T>
@@ -127,13 +129,23 @@ Ref to_py(const std::optional<T>& v) {
   return to_py(*v);
 }
 
+// A list of copies of a vector's or deque's items, in order.
+template <class Container>
+Ref to_py_list(const Container& items) {
+  Ref list = checked(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t i = 0;
+  for (const auto& item : items) PyList_SetItem(list.get(), i++, to_py(item).release());
+  return list;
+}
+
 template <class T>
 Ref to_py(const std::vector<T>& items) {
-  Ref list = checked(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), to_py(items[i]).release());
-  }
-  return list;
+  return to_py_list(items);
+}
+
+template <class T>
+Ref to_py(const std::deque<T>& items) {
+  return to_py_list(items);
 }
 
 

@@ -51,6 +51,13 @@ std::int64_t to_i64(Arg a);
 double to_f64(Arg a);
 bool to_bool(Arg a);  // exactly True or False
 
+// An optional parameter whose default is None: absent, or `convert(a)`.
+template <class F>
+auto to_optional(Arg a, F convert) -> std::optional<decltype(convert(a))> {
+  if (a.missing()) return std::nullopt;
+  return convert(a);
+}
+
 // The non-bool rule: ValueError "{label} must be a non-negative integer".
 std::uint64_t extract_nonbool_u64(PyObject* value, std::string_view label);
 // ValueError "control_epoch must be a non-negative integer or None".
