@@ -24,11 +24,11 @@ Result<PubSubRuntimeCore> PubSubRuntimeCore::make(std::string name,
 
 Result<PubSubDeliveryCore> PubSubRuntimeCore::publish(std::string topic, PayloadBytes payload,
                                                       PendingMetadata metadata) {
-  const std::uint64_t payload_bytes = payload ? payload->size() : 0;
+  const std::uint64_t payload_bytes = payload.size();
   auto delivery = bus_.publish(std::move(topic), std::move(payload));
   if (!delivery) return delivery.error();
   if (auto s = observability_.record_pubsub_publish(delivery->topic, payload_bytes,
-                                                    delivery->delivered_to.size());
+                                                    delivery->subscriber_count());
       !s) {
     return Error::runtime(s.error().message);
   }
