@@ -1,6 +1,7 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
 #include "python/py_route.hpp"
+#include "python/py_time.hpp"
 
 namespace tarnwick::py {
 namespace {
@@ -35,6 +36,12 @@ constexpr Entry kRegistrationTable[] = {
     {"ClockDomainRef", define_clock_domain_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"ClockCalibrationSample", define_clock_calibration_sample},
+    {"SystemTimeProvider", define_system_time_provider},
+    {"NtpTimeProvider", define_ntp_time_provider},
+    {"MonotonicLogicalClock", define_monotonic_logical_clock},
+    {"Clock", define_clock},
+    {"CalibratedClock", define_calibrated_clock},
 };
 
 int exec_module(PyObject* module) {
