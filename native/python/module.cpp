@@ -1,5 +1,6 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_locks.hpp"
 #include "python/py_route.hpp"
 #include "python/py_time.hpp"
 
@@ -42,6 +43,8 @@ constexpr Entry kRegistrationTable[] = {
     {"MonotonicLogicalClock", define_monotonic_logical_clock},
     {"Clock", define_clock},
     {"CalibratedClock", define_calibrated_clock},
+    {"TarnwickLock", define_tarnwick_lock},
+    {"TarnwickLockLease", define_tarnwick_lock_lease},
 };
 
 int exec_module(PyObject* module) {
