@@ -1,5 +1,6 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_architecture.hpp"
 #include "python/py_locks.hpp"
 #include "python/py_route.hpp"
 #include "python/py_time.hpp"
@@ -37,6 +38,14 @@ constexpr Entry kRegistrationTable[] = {
     {"ClockDomainRef", define_clock_domain_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"ArchitecturePad", define_architecture_pad},
+    {"ArchitectureRelay", define_architecture_relay},
+    {"ArchitectureVia", define_architecture_via},
+    {"ArchitectureRegulator", define_architecture_regulator},
+    {"ArchitectureGround", define_architecture_ground},
+    {"ArchitectureProbe", define_architecture_probe},
+    {"ArchitectureCapacitor", define_architecture_capacitor},
+    {"ArchitectureResistor", define_architecture_resistor},
     {"ClockCalibrationSample", define_clock_calibration_sample},
     {"SystemTimeProvider", define_system_time_provider},
     {"NtpTimeProvider", define_ntp_time_provider},
