@@ -55,7 +55,11 @@ def make_route(
 ):
     """A route with defaults that satisfy the validity rules."""
     return tw.RouteRef(
-        tw.NamespaceRef(plane, layer, owner), family, stream, variant, tw.SchemaRef(schema_id, version)
+        tw.NamespaceRef(plane, layer, owner),
+        family,
+        stream,
+        variant,
+        tw.SchemaRef(schema_id, version),
     )
 
 

@@ -27,8 +27,13 @@ def _stub_params(fn: ast.FunctionDef, drop_first: bool):
     if drop_first:
         positional = positional[1:]
     defaults = [None] * (len(positional) - len(a.defaults)) + list(a.defaults)
-    out = [(p.arg, "positional", _default_text(d)) for p, d in zip(positional, defaults)]
-    out += [(p.arg, "keyword", _default_text(d)) for p, d in zip(a.kwonlyargs, a.kw_defaults)]
+    out = [
+        (p.arg, "positional", _default_text(d)) for p, d in zip(positional, defaults, strict=True)
+    ]
+    out += [
+        (p.arg, "keyword", _default_text(d))
+        for p, d in zip(a.kwonlyargs, a.kw_defaults, strict=True)
+    ]
     return out
 
 
@@ -66,8 +71,9 @@ def _cases():
                 decorators = {ast.unparse(d) for d in item.decorator_list}
                 if "property" in decorators:
                     continue
-                yield pytest.param(node.name, item, "staticmethod" in decorators,
-                                   id=f"{node.name}.{item.name}")
+                yield pytest.param(
+                    node.name, item, "staticmethod" in decorators, id=f"{node.name}.{item.name}"
+                )
 
 
 @pytest.mark.parametrize("class_name,fn,is_static", list(_cases()))
@@ -89,7 +95,9 @@ def test_functions_match_stub():
 def test_classes_without_constructor_cannot_be_built():
     for node in _stub_tree().body:
         if isinstance(node, ast.ClassDef):
-            has_init = any(isinstance(i, ast.FunctionDef) and i.name == "__new__" for i in node.body)
+            has_init = any(
+                isinstance(i, ast.FunctionDef) and i.name == "__new__" for i in node.body
+            )
             cls = getattr(native, node.name)
             if not has_init:
                 assert cls.__doc__ in ("", None)

@@ -1,7 +1,6 @@
 from collections.abc import Sequence
 from typing import ClassVar, Self, final
 
-
 # ---- module functions ----------------------------------------------------------
 
 def bridge_version() -> str: ...
