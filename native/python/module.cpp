@@ -1,11 +1,14 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_architecture.hpp"
 #include "python/py_flatbuffer.hpp"
+#include "python/py_locks.hpp"
 #include "python/py_observability.hpp"
 #include "python/py_pubsub.hpp"
 #include "python/py_pubsub_runtime.hpp"
 #include "python/py_route.hpp"
 #include "python/py_stream.hpp"
+#include "python/py_time.hpp"
 
 namespace tarnwick::py {
 namespace {
@@ -41,6 +44,20 @@ constexpr Entry kRegistrationTable[] = {
     {"ClockDomainRef", define_clock_domain_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"ArchitecturePad", define_architecture_pad},
+    {"ArchitectureRelay", define_architecture_relay},
+    {"ArchitectureVia", define_architecture_via},
+    {"ArchitectureRegulator", define_architecture_regulator},
+    {"ArchitectureGround", define_architecture_ground},
+    {"ArchitectureProbe", define_architecture_probe},
+    {"ArchitectureCapacitor", define_architecture_capacitor},
+    {"ArchitectureResistor", define_architecture_resistor},
+    {"ClockCalibrationSample", define_clock_calibration_sample},
+    {"SystemTimeProvider", define_system_time_provider},
+    {"NtpTimeProvider", define_ntp_time_provider},
+    {"MonotonicLogicalClock", define_monotonic_logical_clock},
+    {"Clock", define_clock},
+    {"CalibratedClock", define_calibrated_clock},
     {"FlatBufferField", define_flatbuffer_field},
     {"FlatBufferTable", define_flatbuffer_table},
     {"DataStreamRecord", define_data_stream_record},
@@ -53,6 +70,8 @@ constexpr Entry kRegistrationTable[] = {
     {"PubSubSubscription", define_pubsub_subscription},
     {"PubSubDelivery", define_pubsub_delivery},
     {"InMemoryPubSub", define_in_memory_pubsub},
+    {"TarnwickLock", define_tarnwick_lock},
+    {"TarnwickLockLease", define_tarnwick_lock_lease},
 };
 
 int exec_module(PyObject* module) {
