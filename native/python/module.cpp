@@ -1,5 +1,7 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
+#include "python/py_envelope.hpp"
+#include "python/py_graph.hpp"
 #include "python/py_route.hpp"
 
 namespace tarnwick::py {
@@ -33,8 +35,16 @@ constexpr Entry kRegistrationTable[] = {
     {"ProducerRef", define_producer_ref},
     {"RuntimeRef", define_runtime_ref},
     {"ClockDomainRef", define_clock_domain_ref},
+    {"PayloadRef", define_payload_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"ClosedEnvelope", define_closed_envelope},
+    {"OpenedEnvelope", define_opened_envelope},
+    {"PortDescriptor", define_port_descriptor},
+    {"ReadablePort", define_readable_port},
+    {"WritablePort", define_writable_port},
+    {"RetentionSnapshot", define_retention_snapshot},
+    {"Graph", define_graph},
 };
 
 int exec_module(PyObject* module) {
