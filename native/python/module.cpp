@@ -1,7 +1,9 @@
 // The module's init entry point and its one registration table.
 #include "python/binding/classdef.hpp"
 #include "python/py_architecture.hpp"
+#include "python/py_envelope.hpp"
 #include "python/py_flatbuffer.hpp"
+#include "python/py_graph.hpp"
 #include "python/py_locks.hpp"
 #include "python/py_observability.hpp"
 #include "python/py_pubsub.hpp"
@@ -42,8 +44,15 @@ constexpr Entry kRegistrationTable[] = {
     {"ProducerRef", define_producer_ref},
     {"RuntimeRef", define_runtime_ref},
     {"ClockDomainRef", define_clock_domain_ref},
+    {"PayloadRef", define_payload_ref},
     {"TaintMark", define_taint_mark},
     {"ScheduleGuard", define_schedule_guard},
+    {"ClosedEnvelope", define_closed_envelope},
+    {"OpenedEnvelope", define_opened_envelope},
+    {"PortDescriptor", define_port_descriptor},
+    {"ReadablePort", define_readable_port},
+    {"WritablePort", define_writable_port},
+    {"RetentionSnapshot", define_retention_snapshot},
     {"ArchitecturePad", define_architecture_pad},
     {"ArchitectureRelay", define_architecture_relay},
     {"ArchitectureVia", define_architecture_via},
@@ -72,6 +81,7 @@ constexpr Entry kRegistrationTable[] = {
     {"InMemoryPubSub", define_in_memory_pubsub},
     {"TarnwickLock", define_tarnwick_lock},
     {"TarnwickLockLease", define_tarnwick_lock_lease},
+    {"Graph", define_graph},
 };
 
 int exec_module(PyObject* module) {

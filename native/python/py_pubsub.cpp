@@ -8,7 +8,7 @@ namespace tarnwick::py {
 
 // bytes are copied straight into the shared body; other byte strings go
 // through the general conversion first.
-PayloadBytes to_payload(Arg a) {
+PayloadBytes to_payload_bytes(Arg a) {
   std::string_view view;
   if (bytes_view(a.obj, view)) return PayloadBytes(view);
   return PayloadBytes(to_bytes(a));
@@ -22,7 +22,7 @@ constexpr auto kMessageNew = sig("PubSubMessage", req("topic"), req("payload"), 
 
 PubSubMessageCore message_new(const Args<3>& a) {
   std::string topic = to_text(a[0]);
-  PayloadBytes payload = to_payload(a[1]);
+  PayloadBytes payload = to_payload_bytes(a[1]);
   const std::uint64_t offset = a[2].missing() ? 0 : to_u64(a[2]);
   unwrap(validate_pubsub_message(topic, payload.view()));
   return {std::move(topic), std::move(payload), offset};
@@ -63,7 +63,7 @@ PubSubState bus_new(const Args<1>& a) {
 
 PubSubDeliveryCore publish(PubSubState& state, const Args<2>& a) {
   std::string topic = to_text(a[0]);
-  PayloadBytes payload = to_payload(a[1]);
+  PayloadBytes payload = to_payload_bytes(a[1]);
   return lock_pubsub(state, [&](InMemoryPubSubCore& bus) {
     return bus.publish(std::move(topic), std::move(payload));
   });

@@ -19,7 +19,7 @@ auto lock_pubsub(const PubSubState& state, F&& f) {
 }
 
 // A payload argument as a shared body (the byte-string conversion).
-PayloadBytes to_payload(Arg a);
+PayloadBytes to_payload_bytes(Arg a);
 
 PyObject* define_pubsub_message(PyObject* module);
 PyObject* define_pubsub_subscription(PyObject* module);

@@ -26,7 +26,7 @@ constexpr auto kPublish = sig("publish", req("topic"), req("payload"), kwonly("p
 
 PubSubDeliveryCore publish(Core& core, const Args<5>& a) {
   std::string topic = to_text(a[0]);
-  PayloadBytes payload = to_payload(a[1]);
+  PayloadBytes payload = to_payload_bytes(a[1]);
   PendingMetadata metadata{to_optional(a[2], to_text), to_optional(a[3], to_i64),
                            to_optional(a[4], to_text)};
   return unwrap(core.publish(std::move(topic), std::move(payload), std::move(metadata)));
