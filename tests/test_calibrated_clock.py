@@ -116,7 +116,7 @@ def test_samples_are_copied_in_and_out():
         (10, 30, 3.0),
         (20, 50, 3.0),
     ]
-    assert all(a is not b for a, b in zip(first, second))
+    assert all(a is not b for a, b in zip(first, second, strict=True))
     assert tw.CalibratedClock(tuple(samples((7, 7)))).samples[0].observed_ns == 7
 
 

@@ -28,6 +28,11 @@ def lock_dir(monkeypatch, tmp_path):
         yield pathlib.Path(path)
 
 
+def tool_env():
+    """External tools run without the sanitizer preloads of a sanitized test run."""
+    return {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+
+
 def fresh_name(tag="job"):
     """Lock states are process-wide; each test uses names of its own."""
     return f"{tag}-{uuid.uuid4().hex[:12]}"
@@ -374,9 +379,15 @@ def test_processes_increment_a_shared_counter_under_the_lock(lock_dir):
 def test_flock_command_sees_the_lock_file_locked(lock_dir):
     lock = tw.TarnwickLock(fresh_name())
     lease = lock.take()
-    assert subprocess.run([FLOCK, "-n", lock.path, "true"], check=False).returncode == 1
+    assert (
+        subprocess.run([FLOCK, "-n", lock.path, "true"], check=False, env=tool_env()).returncode
+        == 1
+    )
     lease.release()
-    assert subprocess.run([FLOCK, "-n", lock.path, "true"], check=False).returncode == 0
+    assert (
+        subprocess.run([FLOCK, "-n", lock.path, "true"], check=False, env=tool_env()).returncode
+        == 0
+    )
 
 
 @pytest.mark.skipif(FLOCK is None, reason="needs the flock command")
@@ -388,6 +399,7 @@ def test_take_waits_for_the_flock_command(lock_dir):
         stdin=subprocess.PIPE,
         stdout=subprocess.PIPE,
         text=True,
+        env=tool_env(),
     )
     try:
         assert holder.stdout.readline() == "locked\n"
