@@ -6,7 +6,7 @@
 
 #include "locks/named_lock.hpp"
 #include "python/binding/classdef.hpp"
-#include "python/binding/gil.hpp"
+#include "python/binding/interpreter_lock.hpp"
 
 namespace tarnwick::py {
 namespace {

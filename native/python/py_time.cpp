@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "python/binding/classdef.hpp"
-#include "python/binding/gil.hpp"
+#include "python/binding/interpreter_lock.hpp"
 #include "time/calibrated.hpp"
 #include "time/clock.hpp"
 #include "time/sntp.hpp"

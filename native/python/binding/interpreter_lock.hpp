@@ -1,6 +1,8 @@
 // Releasing the interpreter lock around work that touches no Python object.
 #pragma once
 
+#include <utility>
+
 #include "python/binding/python.hpp"
 
 namespace tarnwick::py {
@@ -18,5 +20,13 @@ class ReleasedInterpreterLock {
  private:
   PyThreadState* saved_;
 };
+
+// Runs `f()` without the interpreter lock, taking it back afterwards even
+// when `f` throws. `f` must not touch Python objects.
+template <class F>
+decltype(auto) without_interpreter_lock(F&& f) {
+  ReleasedInterpreterLock unlocked;
+  return std::forward<F>(f)();
+}
 
 }  // namespace tarnwick::py
