@@ -212,8 +212,8 @@ PyObject* define_retention_snapshot(PyObject* m) {
 }
 
 PyObject* define_graph(PyObject* m) {
-  return ClassDef<GraphHandle>("Graph")
-      .constructor<kGraphNew, graph_new>()
+  ClassDef<GraphHandle> def("Graph");
+  def.constructor<kGraphNew, graph_new>()
       .method<kRegisterPort, graph_register_port>()
       .method<kRead, open_port<ReadablePortHandle>>()
       .method<kWritablePort, open_port<WritablePortHandle>>()
@@ -224,8 +224,10 @@ PyObject* define_graph(PyObject* m) {
       .method<kConfigureRetention, graph_configure_retention>()
       .method<kRetentionSnapshot, graph_retention_snapshot>()
       .method<kRetainedPayloadCount, graph_retained_payload_count>()
-      .method<kRetentionViolations, graph_retention_violations>()
-      .build(m);
+      .method<kRetentionViolations, graph_retention_violations>();
+  add_routing_methods(def);
+  add_materializer_methods(def);
+  return def.build(m);
 }
 
 }  // namespace tarnwick::py

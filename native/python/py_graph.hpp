@@ -45,4 +45,8 @@ PyObject* define_writable_port(PyObject* module);
 PyObject* define_retention_snapshot(PyObject* module);
 PyObject* define_graph(PyObject* module);
 
+// Graph methods defined next to the families they serve.
+void add_routing_methods(ClassDef<GraphHandle>& def);       // mailboxes, bindings, queries
+void add_materializer_methods(ClassDef<GraphHandle>& def);  // materialisers, fast emits, loops
+
 }  // namespace tarnwick::py
